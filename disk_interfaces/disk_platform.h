@@ -11,7 +11,9 @@
 using PlatformHandle = void*;
 
 // The platform's INVALID_HANDLE_VALUE: all bits set.
-inline PlatformHandle InvalidHandleValue() { return reinterpret_cast<PlatformHandle>(~std::uintptr_t{0}); }
+inline PlatformHandle InvalidHandleValue() {
+  return reinterpret_cast<PlatformHandle>(~std::uintptr_t{0});
+}
 
 struct PlatformGuid {
   std::uint32_t Data1;
@@ -75,11 +77,11 @@ class DiskPlatform {
                                           const PlatformGuid* interfaceClassGuid,
                                           std::uint32_t memberIndex,
                                           DeviceInterfaceData* deviceInterfaceData) = 0;
-  virtual int SetupDiGetDeviceInterfaceDetailA(PlatformHandle deviceInfoSet,
-                                               DeviceInterfaceData* deviceInterfaceData,
-                                               DeviceInterfaceDetailDataA* deviceInterfaceDetailData,
-                                               std::uint32_t deviceInterfaceDetailDataSize,
-                                               std::uint32_t* requiredSize, void* deviceInfoData) = 0;
+  virtual int SetupDiGetDeviceInterfaceDetailA(
+      PlatformHandle deviceInfoSet, DeviceInterfaceData* deviceInterfaceData,
+      DeviceInterfaceDetailDataA* deviceInterfaceDetailData,
+      std::uint32_t deviceInterfaceDetailDataSize, std::uint32_t* requiredSize,
+      void* deviceInfoData) = 0;
   virtual int SetupDiDestroyDeviceInfoList(PlatformHandle deviceInfoSet) = 0;
 
   virtual PlatformHandle CreateFileA(const char* fileName, std::uint32_t desiredAccess,

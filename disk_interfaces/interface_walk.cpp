@@ -106,7 +106,8 @@ int ListDiskInterfaces(DiskPlatform& platform, std::ostream& out) {
   const std::optional<StepFailure> failure = WalkInterfaces(platform, out, held);
   if (failure) ReportStepFailure(*failure, out);
 
-  if (held.deviceInfoSet != InvalidHandleValue()) platform.SetupDiDestroyDeviceInfoList(held.deviceInfoSet);
+  if (held.deviceInfoSet != InvalidHandleValue())
+    platform.SetupDiDestroyDeviceInfoList(held.deviceInfoSet);
   if (held.device != InvalidHandleValue()) platform.CloseHandle(held.device);
   if (held.detailBuffer) platform.free(held.detailBuffer);
   return failure ? FailureExitStatus(*failure) : 0;

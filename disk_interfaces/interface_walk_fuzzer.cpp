@@ -26,7 +26,8 @@ class FuzzedDiskPlatform final : public DiskPlatform {
     if (setOpen_ || !devices_.empty() || !blocks_.empty()) std::abort();
   }
 
-  PlatformHandle SetupDiGetClassDevsA(const PlatformGuid*, const char*, void*, std::uint32_t) override {
+  PlatformHandle SetupDiGetClassDevsA(const PlatformGuid*, const char*, void*,
+                                      std::uint32_t) override {
     if (setObtained_) std::abort();
     if (!Succeeds()) return InvalidHandleValue();
     setObtained_ = setOpen_ = true;
@@ -120,11 +121,16 @@ class FuzzedDiskPlatform final : public DiskPlatform {
   void Clobber() { lastError_ = 0x5EED0000u + input_.ConsumeIntegral<std::uint8_t>(); }
   std::uint32_t LastError() {
     switch (input_.ConsumeIntegralInRange(0, 4)) {
-      case 0: return 0;
-      case 1: return kErrorInsufficientBuffer;
-      case 2: return kErrorNoMoreItems;
-      case 3: return 0x80000000u;
-      default: return input_.ConsumeIntegral<std::uint32_t>();
+      case 0:
+        return 0;
+      case 1:
+        return kErrorInsufficientBuffer;
+      case 2:
+        return kErrorNoMoreItems;
+      case 3:
+        return 0x80000000u;
+      default:
+        return input_.ConsumeIntegral<std::uint32_t>();
     }
   }
   bool Succeeds() {
@@ -137,10 +143,14 @@ class FuzzedDiskPlatform final : public DiskPlatform {
   }
   std::uint32_t RequiredSize() {
     switch (input_.ConsumeIntegralInRange(0, 3)) {
-      case 0: return input_.ConsumeIntegralInRange<std::uint32_t>(0, 8);
-      case 1: return input_.ConsumeIntegralInRange<std::uint32_t>(0, 300);
-      case 2: return 0xFFFFFFFFu - input_.ConsumeIntegralInRange<std::uint32_t>(0, 2);
-      default: return input_.ConsumeIntegral<std::uint32_t>();
+      case 0:
+        return input_.ConsumeIntegralInRange<std::uint32_t>(0, 8);
+      case 1:
+        return input_.ConsumeIntegralInRange<std::uint32_t>(0, 300);
+      case 2:
+        return 0xFFFFFFFFu - input_.ConsumeIntegralInRange<std::uint32_t>(0, 2);
+      default:
+        return input_.ConsumeIntegral<std::uint32_t>();
     }
   }
 
@@ -166,11 +176,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t failed = text.find(" failed at ");
   if ((status == 0) != (failed == std::string::npos)) std::abort();
   if (status != 0) {
-    const std::size_t lineStart = text.rfind('\n', failed) == std::string::npos ? 0 : text.rfind('\n', failed) + 1;
+    const std::size_t lineStart =
+        text.rfind('\n', failed) == std::string::npos ? 0 : text.rfind('\n', failed) + 1;
     const std::string line = text.substr(lineStart);
     const std::size_t codeAt = line.find(" : Error Code - ");
     if (codeAt == std::string::npos || line.back() != '\n') std::abort();
-    const std::uint32_t code = static_cast<std::uint32_t>(std::strtoul(line.c_str() + codeAt + 16, nullptr, 10));
+    const std::uint32_t code =
+        static_cast<std::uint32_t>(std::strtoul(line.c_str() + codeAt + 16, nullptr, 10));
     if (static_cast<std::uint32_t>(status) != (code == 0 ? 1u : code)) std::abort();
     if (line.find('\n') != line.size() - 1) std::abort();  // the failure line is the last
   }

@@ -24,6 +24,12 @@ std::string Block(const std::string& path, const std::string& number) {
   return path + "\n\\\\?\\PhysicalDrive" + number + "\n\n";
 }
 
+SimulatedSetup WithInterfaces(std::vector<SimulatedInterface> interfaces) {
+  SimulatedSetup setup;
+  setup.interfaces = std::move(interfaces);
+  return setup;
+}
+
 struct WalkResult {
   int status;
   std::string flushed;
@@ -37,7 +43,7 @@ WalkResult RunWalk(SimulatedDiskPlatform& platform, FlushedOutput& out) {
 
 TEST(ListDiskInterfaces, PassesThePlatformExactlyTheDocumentedArguments) {
   FlushedOutput out;
-  SimulatedDiskPlatform platform({{}, {Interface(kPathA, 0), Interface(kPathB, 1)}});
+  SimulatedDiskPlatform platform(WithInterfaces({Interface(kPathA, 0), Interface(kPathB, 1)}));
   ASSERT_EQ(RunWalk(platform, out).status, 0);
 
   std::vector<std::uint32_t> indexes, detailSizes;
@@ -91,7 +97,7 @@ TEST(ListDiskInterfaces, PassesThePlatformExactlyTheDocumentedArguments) {
 // the platform asked for: the zero byte that always ends DevicePath.
 TEST(ListDiskInterfaces, MakesTheCallsOfOneInterfaceInOrder) {
   FlushedOutput out;
-  SimulatedDiskPlatform platform({{}, {Interface(kPathA, 2)}});
+  SimulatedDiskPlatform platform(WithInterfaces({Interface(kPathA, 2)}));
   ASSERT_EQ(RunWalk(platform, out).status, 0);
   const std::uint32_t required = kDevicePathOffset + sizeof kPathA;
   const Trace expected = {
@@ -129,7 +135,7 @@ TEST(ListDiskInterfaces, WritesABlockPerInterfaceInEnumerationOrder) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FlushedOutput out;
-    SimulatedDiskPlatform platform({{}, c.interfaces});
+    SimulatedDiskPlatform platform(WithInterfaces(c.interfaces));
     const WalkResult run = RunWalk(platform, out);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.written, c.output);
@@ -140,14 +146,15 @@ TEST(ListDiskInterfaces, WritesABlockPerInterfaceInEnumerationOrder) {
 
 TEST(ListDiskInterfaces, FlushesEveryLineBeforeItsNextPlatformCall) {
   FlushedOutput out;
-  SimulatedDiskPlatform platform({{}, {Interface(kPathA, 0), Interface(kPathB, 1)}},
+  SimulatedDiskPlatform platform(WithInterfaces({Interface(kPathA, 0), Interface(kPathB, 1)}),
                                  [&out] { return out.Flushed(); });
   RunWalk(platform, out);
   std::vector<std::string> flushedAtClose, flushedAtFree, flushedAtEnumeration;
   for (const SimulatedDiskCall& call : platform.Calls()) {
     if (call.name == "CloseHandle") flushedAtClose.push_back(call.flushedOutput);
     if (call.name == "free") flushedAtFree.push_back(call.flushedOutput);
-    if (call.name == "SetupDiEnumDeviceInterfaces") flushedAtEnumeration.push_back(call.flushedOutput);
+    if (call.name == "SetupDiEnumDeviceInterfaces")
+      flushedAtEnumeration.push_back(call.flushedOutput);
   }
   const std::string first = Block(kPathA, "0");
   const std::string both = first + Block(kPathB, "1");
@@ -180,43 +187,53 @@ TEST(ListDiskInterfaces, ReportsTheFirstFailingStepThenReleasesWhatItHolds) {
   SimulatedInterface sizeQuerySucceeds = Interface(kPathB, 1);
   sizeQuerySucceeds.sizeQueryResult = 1;
   sizeQuerySucceeds.sizeQueryError = 1168;
-  SimulatedSetup noMemory{{}, {Interface(kPathA, 0)}};
+  SimulatedSetup setRefused;
+  setRefused.classDevsFails = 5;
+  SimulatedSetup noMemory = WithInterfaces({Interface(kPathA, 0)});
   noMemory.mallocFails = true;
   noMemory.mallocFailureError = 8;
-  SimulatedSetup enumerationFails{{}, {Interface(kPathA, 0), Interface(kPathB, 1)}};
+  SimulatedSetup enumerationFails = WithInterfaces({Interface(kPathA, 0), Interface(kPathB, 1)});
   enumerationFails.enumerationEndError = 1167;
-  SimulatedSetup firstEnumerationFails{{}, {}};
+  SimulatedSetup firstEnumerationFails;
   firstEnumerationFails.enumerationEndError = 6;
 
   const std::string blockA = Block(kPathA, "0");
   const Trace setOnly = {"SetupDiDestroyDeviceInfoList"};
   const Trace setAndBuffer = {"SetupDiDestroyDeviceInfoList", "free"};
   const Case cases[] = {
-      {"58 device information set refused", {std::optional<std::uint32_t>(5), {}},
-       "SetupDiGetClassDevs failed at 58 : Error Code - 5\n", 5, "SetupDiGetClassDevsA", 1, {}},
-      {"79 size query leaves another error",
-       {{}, {Interface(kPathA, 0), sizeQueryWrong}},
+      {"58 device information set refused",
+       setRefused,
+       "SetupDiGetClassDevs failed at 58 : Error Code - 5\n",
+       5,
+       "SetupDiGetClassDevsA",
+       1,
+       {}},
+      {"79 size query leaves another error", WithInterfaces({Interface(kPathA, 0), sizeQueryWrong}),
        blockA + "SetupDiGetDeviceInterfaceDetail - 1 failed at 79 : Error Code - 87\n", 87,
        "SetupDiGetDeviceInterfaceDetailA", 2, setOnly},
-      {"79 size query reports success",
-       {{}, {sizeQuerySucceeds}},
+      {"79 size query reports success", WithInterfaces({sizeQuerySucceeds}),
        "SetupDiGetDeviceInterfaceDetail - 1 failed at 79 : Error Code - 1168\n", 1168,
        "SetupDiGetDeviceInterfaceDetailA", 2, setOnly},
       {"83 no memory", noMemory, "malloc failed at 83 : Error Code - 8\n", 8, "malloc", 1, setOnly},
       {"94 detail query refused",
-       {{}, {failing(Interface(kPathA, 0), &SimulatedInterface::detailQueryFails, 13)}},
+       WithInterfaces({failing(Interface(kPathA, 0), &SimulatedInterface::detailQueryFails, 13)}),
        "SetupDiGetDeviceInterfaceDetail - 2 failed at 94 : Error Code - 13\n", 13,
        "SetupDiGetDeviceInterfaceDetailA", 1, setAndBuffer},
       {"104 device cannot be opened",
-       {{}, {Interface(kPathA, 0), failing(Interface(kPathB, 1), &SimulatedInterface::openFails, 5),
-             Interface(kPathC, 2)}},
+       WithInterfaces({Interface(kPathA, 0),
+                       failing(Interface(kPathB, 1), &SimulatedInterface::openFails, 5),
+                       Interface(kPathC, 2)}),
        blockA + "CreateFile failed at 104 : Error Code - 5\n", 5, "CreateFileA", 1, setAndBuffer},
       {"114 device number refused",
-       {{}, {failing(Interface(kPathA, 0), &SimulatedInterface::deviceNumberFails, 1)}},
-       "IOCTL_STORAGE_GET_DEVICE_NUMBER failed at 114 : Error Code - 1\n", 1, "DeviceIoControl", 1,
+       WithInterfaces({failing(Interface(kPathA, 0), &SimulatedInterface::deviceNumberFails, 1)}),
+       "IOCTL_STORAGE_GET_DEVICE_NUMBER failed at 114 : Error Code - 1\n",
+       1,
+       "DeviceIoControl",
+       1,
        {"SetupDiDestroyDeviceInfoList", "CloseHandle", "free"}},
       {"124 enumeration fails after two blocks", enumerationFails,
-       blockA + Block(kPathB, "1") + "SetupDiEnumDeviceInterfaces failed at 124 : Error Code - 1167\n",
+       blockA + Block(kPathB, "1") +
+           "SetupDiEnumDeviceInterfaces failed at 124 : Error Code - 1167\n",
        1167, "SetupDiEnumDeviceInterfaces", 2, setOnly},
       {"124 first enumeration fails", firstEnumerationFails,
        "SetupDiEnumDeviceInterfaces failed at 124 : Error Code - 6\n", 6,
@@ -237,7 +254,8 @@ TEST(ListDiskInterfaces, ReportsTheFirstFailingStepThenReleasesWhatItHolds) {
     ASSERT_GE(lastRead, static_cast<std::size_t>(c.reads + 1));
     const std::size_t failedCall = lastRead - c.reads - 1;
     EXPECT_EQ(calls[failedCall].name, c.failingCall);
-    for (std::size_t i = failedCall + 1; i < lastRead; ++i) EXPECT_EQ(calls[i].name, "GetLastError");
+    for (std::size_t i = failedCall + 1; i < lastRead; ++i)
+      EXPECT_EQ(calls[i].name, "GetLastError");
 
     Trace releases;
     for (std::size_t i = lastRead; i < calls.size(); ++i) {
@@ -253,10 +271,11 @@ TEST(ListDiskInterfaces, ReturnsTheFull32BitCode) {
     SimulatedInterface interface = Interface(kPathA, 0);
     interface.openFails = code;
     FlushedOutput out;
-    SimulatedDiskPlatform platform({{}, {interface}});
+    SimulatedDiskPlatform platform(WithInterfaces({interface}));
     const WalkResult run = RunWalk(platform, out);
     EXPECT_EQ(static_cast<std::uint32_t>(run.status), code);
-    EXPECT_EQ(run.written, "CreateFile failed at 104 : Error Code - " + std::to_string(code) + "\n");
+    EXPECT_EQ(run.written,
+              "CreateFile failed at 104 : Error Code - " + std::to_string(code) + "\n");
   }
 }
 
@@ -266,12 +285,15 @@ TEST(ListDiskInterfaces, NeverReportsAFailureWithoutCodeAsSuccess) {
   SimulatedInterface refused = Interface(kPathB, 1);
   refused.openFails = 0;
   FlushedOutput out;
-  SimulatedDiskPlatform platform({{}, {Interface(kPathA, 0), refused, Interface(kPathC, 2)}});
+  SimulatedDiskPlatform platform(
+      WithInterfaces({Interface(kPathA, 0), refused, Interface(kPathC, 2)}));
   const WalkResult run = RunWalk(platform, out);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.written, Block(kPathA, "0") + "CreateFile failed at 104 : Error Code - 0\n");
-  for (const std::string& call : platform.Trace()) EXPECT_NE(call, std::string("CreateFileA ") + kPathC);
-  EXPECT_EQ(platform.Releases(), (Trace{"CloseHandle", "free", "SetupDiDestroyDeviceInfoList", "free"}));
+  for (const std::string& call : platform.Trace())
+    EXPECT_NE(call, std::string("CreateFileA ") + kPathC);
+  EXPECT_EQ(platform.Releases(),
+            (Trace{"CloseHandle", "free", "SetupDiDestroyDeviceInfoList", "free"}));
 }
 
 // A platform that fills the buffer with a path that has no zero byte: the path ends at
@@ -280,7 +302,7 @@ TEST(ListDiskInterfaces, EndsAnUnterminatedDevicePathInsideTheBuffer) {
   SimulatedInterface unterminated = Interface(kPathA, 6);
   unterminated.pathTerminated = false;
   FlushedOutput out;
-  SimulatedDiskPlatform platform({{}, {unterminated, Interface(kPathB, 7)}});
+  SimulatedDiskPlatform platform(WithInterfaces({unterminated, Interface(kPathB, 7)}));
   const WalkResult run = RunWalk(platform, out);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.written, Block(kPathA, "6") + Block(kPathB, "7"));
@@ -295,10 +317,11 @@ TEST(ListDiskInterfaces, KeepsCbSizeInsideABufferTooSmallForTheRecord) {
     SimulatedInterface tiny = Interface(kPathA, 0);
     tiny.requiredSize = required;
     FlushedOutput out;
-    SimulatedDiskPlatform platform({{}, {tiny}});
+    SimulatedDiskPlatform platform(WithInterfaces({tiny}));
     const WalkResult run = RunWalk(platform, out);
     EXPECT_EQ(run.status, 1784);
-    EXPECT_EQ(run.written, "SetupDiGetDeviceInterfaceDetail - 2 failed at 94 : Error Code - 1784\n");
+    EXPECT_EQ(run.written,
+              "SetupDiGetDeviceInterfaceDetail - 2 failed at 94 : Error Code - 1784\n");
     const Trace trace = platform.Trace();
     EXPECT_EQ(trace.at(4), "malloc " + std::to_string(kDetailFixedSize + 1));
     EXPECT_EQ(trace.at(5), "SetupDiGetDeviceInterfaceDetailA " + std::to_string(required));
@@ -312,7 +335,7 @@ TEST(ListDiskInterfaces, TreatsARequiredSizeBeyondTheAddressSpaceAsNoMemory) {
   SimulatedInterface huge = Interface(kPathA, 0);
   huge.requiredSize = 0xFFFFFFFFu;
   FlushedOutput out;
-  SimulatedDiskPlatform platform({{}, {huge}});
+  SimulatedDiskPlatform platform(WithInterfaces({huge}));
   const WalkResult run = RunWalk(platform, out);
   EXPECT_EQ(run.written, "malloc failed at 83 : Error Code - 122\n");
   EXPECT_EQ(run.status, 122);

@@ -33,7 +33,8 @@ SimulatedDiskPlatform::SimulatedDiskPlatform(SimulatedSetup setup,
 
 SimulatedDiskPlatform::~SimulatedDiskPlatform() {
   if (setOpen_) ADD_FAILURE() << "device information set never destroyed";
-  if (!openDevices_.empty()) ADD_FAILURE() << openDevices_.size() << " device handle(s) never closed";
+  if (!openDevices_.empty())
+    ADD_FAILURE() << openDevices_.size() << " device handle(s) never closed";
   for (const auto& [block, size] : heapBlocks_) {
     ADD_FAILURE() << "heap block of " << size << " bytes never freed";
     std::free(block);
@@ -159,7 +160,8 @@ int SimulatedDiskPlatform::SetupDiGetDeviceInterfaceDetailA(
   call.detailSize = deviceInterfaceDetailDataSize;
   call.requiredSizeGiven = requiredSize != nullptr;
   call.deviceInfoDataGiven = deviceInfoData != nullptr;
-  if (!IsOpenSet(deviceInfoSet, "SetupDiGetDeviceInterfaceDetailA")) return Fail(kErrorInvalidHandle);
+  if (!IsOpenSet(deviceInfoSet, "SetupDiGetDeviceInterfaceDetailA"))
+    return Fail(kErrorInvalidHandle);
   if (!IsCurrentInterfaceRecord(deviceInterfaceData, "SetupDiGetDeviceInterfaceDetailA")) {
     return Fail(kErrorInvalidUserBuffer);
   }
@@ -170,7 +172,8 @@ int SimulatedDiskPlatform::SetupDiGetDeviceInterfaceDetailA(
       interface.requiredSize.value_or(std::max(kDevicePathOffset + pathBytes, kDetailFixedSize));
 
   if (!deviceInterfaceDetailData) {  // the size query
-    if (deviceInterfaceDetailDataSize != 0) ADD_FAILURE() << "size query with a length but no buffer";
+    if (deviceInterfaceDetailDataSize != 0)
+      ADD_FAILURE() << "size query with a length but no buffer";
     if (requiredSize) *requiredSize = needed;
     lastError_ = interface.sizeQueryError;
     return interface.sizeQueryResult;
@@ -201,7 +204,8 @@ int SimulatedDiskPlatform::SetupDiGetDeviceInterfaceDetailA(
   }
   std::memcpy(deviceInterfaceDetailData->DevicePath, interface.devicePath.data(),
               interface.devicePath.size());
-  if (interface.pathTerminated) deviceInterfaceDetailData->DevicePath[interface.devicePath.size()] = 0;
+  if (interface.pathTerminated)
+    deviceInterfaceDetailData->DevicePath[interface.devicePath.size()] = 0;
   return Succeed();
 }
 
@@ -217,8 +221,7 @@ int SimulatedDiskPlatform::SetupDiDestroyDeviceInfoList(PlatformHandle deviceInf
   return Succeed();
 }
 
-PlatformHandle SimulatedDiskPlatform::CreateFileA(const char* fileName,
-                                                  std::uint32_t desiredAccess,
+PlatformHandle SimulatedDiskPlatform::CreateFileA(const char* fileName, std::uint32_t desiredAccess,
                                                   std::uint32_t shareMode, void* securityAttributes,
                                                   std::uint32_t creationDisposition,
                                                   std::uint32_t flagsAndAttributes,
@@ -269,7 +272,8 @@ int SimulatedDiskPlatform::DeviceIoControl(PlatformHandle device, std::uint32_t 
   TouchEveryByte(outBuffer, outBufferSize);
   const SimulatedInterface& interface = setup_.interfaces[open->second];
   if (interface.deviceNumberFails) return Fail(*interface.deviceNumberFails);
-  if (!outBuffer || outBufferSize < sizeof(StorageDeviceNumber)) return Fail(kErrorInsufficientBuffer);
+  if (!outBuffer || outBufferSize < sizeof(StorageDeviceNumber))
+    return Fail(kErrorInsufficientBuffer);
   const StorageDeviceNumber answer{kFileDeviceDisk, interface.deviceNumber, 0};
   std::memcpy(outBuffer, &answer, sizeof answer);
   if (bytesReturned) *bytesReturned = sizeof answer;

@@ -21,7 +21,7 @@
 #include "disk_platform.h"
 
 struct SimulatedInterface {
-  std::string devicePath;     // written into DevicePath by the detail query
+  std::string devicePath;      // written into DevicePath by the detail query
   bool pathTerminated = true;  // false: no zero byte follows the path
   // Reported by the size query; by default exactly what the detail record needs.
   std::optional<std::uint32_t> requiredSize;

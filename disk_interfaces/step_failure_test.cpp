@@ -15,9 +15,11 @@ TEST(ReportStepFailure, WritesOneLineWithUnsignedDecimalNumbers) {
   const Case cases[] = {
       {{"CreateFile", 104, 5}, "CreateFile failed at 104 : Error Code - 5\n", 5},
       {{"SetupDiGetClassDevs", 58, 0x80000000u},
-       "SetupDiGetClassDevs failed at 58 : Error Code - 2147483648\n", 0x80000000u},
+       "SetupDiGetClassDevs failed at 58 : Error Code - 2147483648\n",
+       0x80000000u},
       {{"SetupDiEnumDeviceInterfaces", 124, 0xFFFFFFFFu},
-       "SetupDiEnumDeviceInterfaces failed at 124 : Error Code - 4294967295\n", 0xFFFFFFFFu},
+       "SetupDiEnumDeviceInterfaces failed at 124 : Error Code - 4294967295\n",
+       0xFFFFFFFFu},
       // No code from the platform: the line is still written, and the status is 1.
       {{"malloc", 83, 0}, "malloc failed at 83 : Error Code - 0\n", 1},
   };

@@ -1,6 +1,8 @@
 #include "windows_disk_platform.h"
 
+// windows.h first: the other platform headers build on it.
 #include <windows.h>
+
 #include <setupapi.h>
 #include <winioctl.h>
 
@@ -57,8 +59,8 @@ static_assert(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) == 4);
 static_assert(sizeof(std::uint32_t) == sizeof(DWORD));
 
 PlatformHandle WindowsDiskPlatform::SetupDiGetClassDevsA(const PlatformGuid* classGuid,
-                                                         const char* enumerator,
-                                                         void* parentWindow, std::uint32_t flags) {
+                                                         const char* enumerator, void* parentWindow,
+                                                         std::uint32_t flags) {
   return ::SetupDiGetClassDevsA(reinterpret_cast<const GUID*>(classGuid), enumerator,
                                 static_cast<HWND>(parentWindow), flags);
 }

@@ -9,7 +9,9 @@
 using PlatformHandle = void*;
 
 // The platform's INVALID_HANDLE_VALUE: all bits set.
-inline PlatformHandle InvalidHandleValue() { return reinterpret_cast<PlatformHandle>(~std::uintptr_t{0}); }
+inline PlatformHandle InvalidHandleValue() {
+  return reinterpret_cast<PlatformHandle>(~std::uintptr_t{0});
+}
 
 // Platform constants that the serial query passes; the Windows build checks each
 // against the toolchain's own headers.
@@ -35,8 +37,8 @@ class DrivePlatform {
                                      PlatformHandle templateFile) = 0;
 
   // Returns the platform's BOOL: non-zero on success.
-  virtual int DeviceIoControl(PlatformHandle device, std::uint32_t ioControlCode,
-                              void* inBuffer, std::uint32_t inBufferSize, void* outBuffer,
+  virtual int DeviceIoControl(PlatformHandle device, std::uint32_t ioControlCode, void* inBuffer,
+                              std::uint32_t inBufferSize, void* outBuffer,
                               std::uint32_t outBufferSize, std::uint32_t* bytesReturned,
                               void* overlapped) = 0;
 

@@ -16,8 +16,8 @@ using Drives = std::map<int, std::string>;
 
 void AddDrives(SimulatedDrivePlatform& platform, const Drives& drives) {
   for (const auto& [index, serial] : drives) {
-    platform.AddDrive(DrivePath(index),
-                      {true, serial.empty() ? DeviceDescriptorWithoutSerial() : DeviceDescriptor(serial)});
+    platform.AddDrive(DrivePath(index), {true, serial.empty() ? DeviceDescriptorWithoutSerial()
+                                                              : DeviceDescriptor(serial)});
   }
 }
 
@@ -36,8 +36,16 @@ TEST(ListDriveSerials, WritesOneLinePerDriveWithASerialInDriveOrder) {
        "\\\\.\\PhysicalDrive0: AAA\n\\\\.\\PhysicalDrive2: BBB\n"},
       {"serial beginning with spaces", {{4, "   S4"}}, "\\\\.\\PhysicalDrive4:    S4\n"},
       {"all ten drives",
-       {{0, "s0"}, {1, "s1"}, {2, "s2"}, {3, "s3"}, {4, "s4"}, {5, "s5"}, {6, "s6"}, {7, "s7"},
-        {8, "s8"}, {9, "s9"}},
+       {{0, "s0"},
+        {1, "s1"},
+        {2, "s2"},
+        {3, "s3"},
+        {4, "s4"},
+        {5, "s5"},
+        {6, "s6"},
+        {7, "s7"},
+        {8, "s8"},
+        {9, "s9"}},
        "\\\\.\\PhysicalDrive0: s0\n\\\\.\\PhysicalDrive1: s1\n\\\\.\\PhysicalDrive2: s2\n"
        "\\\\.\\PhysicalDrive3: s3\n\\\\.\\PhysicalDrive4: s4\n\\\\.\\PhysicalDrive5: s5\n"
        "\\\\.\\PhysicalDrive6: s6\n\\\\.\\PhysicalDrive7: s7\n\\\\.\\PhysicalDrive8: s8\n"

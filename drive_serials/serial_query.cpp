@@ -61,8 +61,7 @@ std::string QueryDriveSerial(DrivePlatform& platform, int driveIndex) {
   const std::uint32_t descriptorSize = ReadLittleEndian32(header + kDescriptorHeaderSizeOffset);
   std::vector<std::uint8_t> descriptorBuffer(descriptorSize);
   if (!platform.DeviceIoControl(drive.get(), kIoctlStorageQueryProperty, query, sizeof query,
-                                descriptorBuffer.data(), descriptorSize, &bytesReturned,
-                                nullptr)) {
+                                descriptorBuffer.data(), descriptorSize, &bytesReturned, nullptr)) {
     return {};
   }
   return ParseSerialNumber(descriptorBuffer.data(), descriptorBuffer.size());

@@ -70,12 +70,16 @@ TEST(QueryDriveSerial, EndsEveryPathWithTheHandleClosedOnce) {
   noSerial.descriptor = DeviceDescriptorWithoutSerial();
   SimulatedDrive serial;
   serial.descriptor = DeviceDescriptor("WD-WCC4N1234567");
+  const SimulatedDrive absent;
 
   const std::string path = "open \\\\.\\PhysicalDrive5";
   const Case cases[] = {
-      {"absent drive", false, {}, "", {path}},
+      {"absent drive", false, absent, "", {path}},
       {"refused first request", true, refusesHeader, "", {path, "request 8", "close"}},
-      {"refused second request", true, refusesDescriptor, "",
+      {"refused second request",
+       true,
+       refusesDescriptor,
+       "",
        {path, "request 8", "request 38", "close"}},
       {"no serial reported", true, noSerial, "", {path, "request 8", "request 36", "close"}},
       {"serial found", true, serial, "WD-WCC4N1234567", {path, "request 8", "request 52", "close"}},

@@ -60,14 +60,12 @@ std::vector<std::string> SimulatedDrivePlatform::Trace() const {
   return trace;
 }
 
-PlatformHandle SimulatedDrivePlatform::CreateFileW(const wchar_t* fileName,
-                                                   std::uint32_t desiredAccess,
-                                                   std::uint32_t shareMode,
-                                                   void* securityAttributes,
-                                                   std::uint32_t creationDisposition,
-                                                   std::uint32_t flagsAndAttributes,
-                                                   PlatformHandle templateFile) {
-  SimulatedDriveCall call{SimulatedDriveCall::kOpen};
+PlatformHandle SimulatedDrivePlatform::CreateFileW(
+    const wchar_t* fileName, std::uint32_t desiredAccess, std::uint32_t shareMode,
+    void* securityAttributes, std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes,
+    PlatformHandle templateFile) {
+  SimulatedDriveCall call;
+  call.kind = SimulatedDriveCall::kOpen;
   call.fileName = fileName;
   call.desiredAccess = desiredAccess;
   call.shareMode = shareMode;
@@ -92,7 +90,8 @@ int SimulatedDrivePlatform::DeviceIoControl(PlatformHandle device, std::uint32_t
                                             void* inBuffer, std::uint32_t inBufferSize,
                                             void* outBuffer, std::uint32_t outBufferSize,
                                             std::uint32_t* bytesReturned, void* overlapped) {
-  SimulatedDriveCall call{SimulatedDriveCall::kRequest};
+  SimulatedDriveCall call;
+  call.kind = SimulatedDriveCall::kRequest;
   call.handle = device;
   call.ioControlCode = ioControlCode;
   const auto* in = static_cast<const std::uint8_t*>(inBuffer);
@@ -138,7 +137,8 @@ int SimulatedDrivePlatform::DeviceIoControl(PlatformHandle device, std::uint32_t
 }
 
 int SimulatedDrivePlatform::CloseHandle(PlatformHandle object) {
-  SimulatedDriveCall call{SimulatedDriveCall::kClose};
+  SimulatedDriveCall call;
+  call.kind = SimulatedDriveCall::kClose;
   call.handle = object;
   if (flushedOutput_) call.flushedOutput = flushedOutput_();
   calls_.push_back(call);

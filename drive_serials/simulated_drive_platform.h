@@ -25,7 +25,8 @@ struct SimulatedDrive {
 };
 
 struct SimulatedDriveCall {
-  enum Kind { kOpen, kRequest, kClose } kind;
+  enum Kind { kOpen, kRequest, kClose };
+  Kind kind = kOpen;
   PlatformHandle handle = nullptr;  // returned by an open, passed to the others
   // CreateFileW
   std::wstring fileName;

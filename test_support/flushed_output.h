@@ -23,7 +23,8 @@ class FlushedOutput {
     std::string pending;
     std::string flushed;
     int_type overflow(int_type ch) override {
-      if (!traits_type::eq_int_type(ch, traits_type::eof())) pending += traits_type::to_char_type(ch);
+      if (!traits_type::eq_int_type(ch, traits_type::eof()))
+        pending += traits_type::to_char_type(ch);
       return traits_type::not_eof(ch);
     }
     std::streamsize xsputn(const char* text, std::streamsize count) override {

@@ -22,6 +22,7 @@
 // This file defines the functions that setupapi.h declares as imported.
 #define _SETUPAPI_
 #include <windows.h>
+
 #include <setupapi.h>
 
 #include <cstddef>
@@ -56,7 +57,9 @@ Scenario scenario;
 bool setOpen = false;
 HANDLE pipe = INVALID_HANDLE_VALUE;
 
-DWORD Number(const std::string& text) { return static_cast<DWORD>(std::strtoul(text.c_str(), nullptr, 10)); }
+DWORD Number(const std::string& text) {
+  return static_cast<DWORD>(std::strtoul(text.c_str(), nullptr, 10));
+}
 
 Scenario ReadScenario() {
   Scenario result;
@@ -112,8 +115,8 @@ BOOL Fail(DWORD error) {
 
 extern "C" {
 
-__declspec(dllexport) HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator,
-                                                           HWND parent, DWORD flags) {
+__declspec(dllexport) HDEVINFO WINAPI
+    SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent, DWORD flags) {
   (void)classGuid;
   (void)enumerator;
   (void)parent;
@@ -130,13 +133,14 @@ __declspec(dllexport) HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid
   return kSet;
 }
 
-__declspec(dllexport) BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA devInfo,
-                                                              const GUID* classGuid, DWORD index,
-                                                              PSP_DEVICE_INTERFACE_DATA data) {
+__declspec(dllexport) BOOL WINAPI
+    SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA devInfo, const GUID* classGuid,
+                                DWORD index, PSP_DEVICE_INTERFACE_DATA data) {
   (void)devInfo;
   (void)classGuid;
   if (set != kSet || !setOpen) return Fail(ERROR_INVALID_HANDLE);
-  if (!data || data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) return Fail(ERROR_INVALID_USER_BUFFER);
+  if (!data || data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA))
+    return Fail(ERROR_INVALID_USER_BUFFER);
   if (index >= scenario.interfaces.size()) return Fail(scenario.endError);
   data->Flags = SPINT_ACTIVE;
   data->Reserved = index + 1;
@@ -144,9 +148,10 @@ __declspec(dllexport) BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_
   return TRUE;
 }
 
-__declspec(dllexport) BOOL WINAPI SetupDiGetDeviceInterfaceDetailA(
-    HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data, PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail,
-    DWORD detailSize, PDWORD requiredSize, PSP_DEVINFO_DATA devInfo) {
+__declspec(dllexport) BOOL WINAPI
+    SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data,
+                                     PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD detailSize,
+                                     PDWORD requiredSize, PSP_DEVINFO_DATA devInfo) {
   (void)devInfo;
   if (set != kSet || !setOpen) return Fail(ERROR_INVALID_HANDLE);
   if (!data || data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) || data->Reserved == 0 ||
