@@ -1,0 +1,1 @@
+set(DISK_TOOLS_VERSION 1.0.0)
