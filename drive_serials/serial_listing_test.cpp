@@ -120,6 +120,25 @@ TEST(ListDriveSerials, ReturnsZeroWhateverTheDrivesAnswer) {
   EXPECT_EQ(out.Flushed(), "\\\\.\\PhysicalDrive3: OK\n");
 }
 
+// A drive that claims a descriptor larger than the process can hold gives no serial;
+// the drives after it are still listed.
+TEST(ListDriveSerials, GoesOnPastADescriptorTooLargeToAllocate) {
+  if (sizeof(void*) != 4) GTEST_SKIP() << "only a 32-bit process is sure to be refused 4 GiB";
+  SimulatedDrive huge;
+  huge.descriptor = DeviceDescriptor("HUGE");
+  huge.overrideHeaderSize = true;
+  huge.headerSize = 0xFFFFFFF0u;
+  SimulatedDrivePlatform platform;
+  platform.AddDrive(DrivePath(0), huge);
+  AddDrives(platform, {{1, "NEXT"}});
+  FlushedOutput out;
+  EXPECT_EQ(ListDriveSerials(platform, out.Stream()), 0);
+  EXPECT_EQ(out.Flushed(), "\\\\.\\PhysicalDrive1: NEXT\n");
+  const std::vector<std::string> trace = platform.Trace();
+  EXPECT_EQ(std::vector<std::string>(trace.begin(), trace.begin() + 3),
+            (std::vector<std::string>{"open \\\\.\\PhysicalDrive0", "request 8", "close"}));
+}
+
 // A stream that has failed stays failed; the run still ends with status 0.
 TEST(ListDriveSerials, IgnoresAFailedOutputStream) {
   SimulatedDrivePlatform platform;

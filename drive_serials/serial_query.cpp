@@ -1,7 +1,7 @@
 #include "serial_query.h"
 
 #include <memory>
-#include <vector>
+#include <new>
 
 namespace {
 
@@ -59,10 +59,14 @@ std::string QueryDriveSerial(DrivePlatform& platform, int driveIndex) {
   }
 
   const std::uint32_t descriptorSize = ReadLittleEndian32(header + kDescriptorHeaderSizeOffset);
-  std::vector<std::uint8_t> descriptorBuffer(descriptorSize);
+  // The size comes from the drive: a block that cannot be had (a drive that claims a
+  // descriptor of gigabytes) means no serial from this drive, not the end of the run.
+  const std::unique_ptr<std::uint8_t[]> descriptorBuffer(new (std::nothrow)
+                                                             std::uint8_t[descriptorSize]());
+  if (!descriptorBuffer) return {};
   if (!platform.DeviceIoControl(drive.get(), kIoctlStorageQueryProperty, query, sizeof query,
-                                descriptorBuffer.data(), descriptorSize, &bytesReturned, nullptr)) {
+                                descriptorBuffer.get(), descriptorSize, &bytesReturned, nullptr)) {
     return {};
   }
-  return ParseSerialNumber(descriptorBuffer.data(), descriptorBuffer.size());
+  return ParseSerialNumber(descriptorBuffer.get(), descriptorSize);
 }
