@@ -115,8 +115,12 @@ BOOL Fail(DWORD error) {
 
 extern "C" {
 
+// The clang-format of Debian 12 and that of Debian 13 break these exported signatures
+// differently, so they are kept as they are.
+// clang-format off
 __declspec(dllexport) HDEVINFO WINAPI
     SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent, DWORD flags) {
+  // clang-format on
   (void)classGuid;
   (void)enumerator;
   (void)parent;
@@ -133,9 +137,11 @@ __declspec(dllexport) HDEVINFO WINAPI
   return kSet;
 }
 
+// clang-format off
 __declspec(dllexport) BOOL WINAPI
     SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA devInfo, const GUID* classGuid,
                                 DWORD index, PSP_DEVICE_INTERFACE_DATA data) {
+  // clang-format on
   (void)devInfo;
   (void)classGuid;
   if (set != kSet || !setOpen) return Fail(ERROR_INVALID_HANDLE);
@@ -148,10 +154,12 @@ __declspec(dllexport) BOOL WINAPI
   return TRUE;
 }
 
+// clang-format off
 __declspec(dllexport) BOOL WINAPI
     SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data,
                                      PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD detailSize,
                                      PDWORD requiredSize, PSP_DEVINFO_DATA devInfo) {
+  // clang-format on
   (void)devInfo;
   if (set != kSet || !setOpen) return Fail(ERROR_INVALID_HANDLE);
   if (!data || data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) || data->Reserved == 0 ||
