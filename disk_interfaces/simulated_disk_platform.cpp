@@ -298,7 +298,7 @@ std::uint32_t SimulatedDiskPlatform::GetLastError() {
 
 void* SimulatedDiskPlatform::malloc(std::size_t size) {
   Record("malloc").allocationSize = size;
-  if (setup_.mallocFails) {
+  if (size > setup_.heapLimit) {
     if (setup_.mallocFailureError) lastError_ = *setup_.mallocFailureError;
     return nullptr;
   }

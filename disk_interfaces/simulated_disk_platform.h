@@ -38,9 +38,10 @@ struct SimulatedSetup {
   std::vector<SimulatedInterface> interfaces;
   // The last-error value of the enumeration past the last interface.
   std::uint32_t enumerationEndError = kErrorNoMoreItems;
-  // Every allocation of a heap block fails; the last-error value is left as it is
-  // unless mallocFailureError says otherwise.
-  bool mallocFails = false;
+  // The largest heap block that an allocation gets; a larger one fails, leaving the
+  // last-error value as it is unless mallocFailureError says otherwise. A block is
+  // really allocated only within this limit, so a test can ask for gigabytes.
+  std::size_t heapLimit = 1 << 20;
   std::optional<std::uint32_t> mallocFailureError;
 };
 

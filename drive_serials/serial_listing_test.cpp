@@ -10,6 +10,8 @@
 
 namespace {
 
+using Trace = std::vector<std::string>;
+
 // Drives by index, with the serial text each reports ("" for a drive that is present
 // but reports no serial).
 using Drives = std::map<int, std::string>;
@@ -120,10 +122,18 @@ TEST(ListDriveSerials, ReturnsZeroWhateverTheDrivesAnswer) {
   EXPECT_EQ(out.Flushed(), "\\\\.\\PhysicalDrive3: OK\n");
 }
 
-// A drive that claims a descriptor larger than the process can hold gives no serial;
-// the drives after it are still listed.
+// A drive that claims a descriptor larger than the process can have (4 GiB: beyond a
+// 32-bit address space, and beyond what the host build's allocator gives) gives no
+// serial; its handle is closed and the drives after it are still listed.
 TEST(ListDriveSerials, GoesOnPastADescriptorTooLargeToAllocate) {
-  if (sizeof(void*) != 4) GTEST_SKIP() << "only a 32-bit process is sure to be refused 4 GiB";
+#if defined(__SANITIZE_ADDRESS__)
+  constexpr bool kAllocatorLimited = true;  // see the host test preset's ASAN_OPTIONS
+#else
+  constexpr bool kAllocatorLimited = false;
+#endif
+  if (sizeof(void*) != 4 && !kAllocatorLimited) {
+    GTEST_SKIP() << "a 64-bit process without a limited allocator may get 4 GiB";
+  }
   SimulatedDrive huge;
   huge.descriptor = DeviceDescriptor("HUGE");
   huge.overrideHeaderSize = true;
@@ -134,9 +144,13 @@ TEST(ListDriveSerials, GoesOnPastADescriptorTooLargeToAllocate) {
   FlushedOutput out;
   EXPECT_EQ(ListDriveSerials(platform, out.Stream()), 0);
   EXPECT_EQ(out.Flushed(), "\\\\.\\PhysicalDrive1: NEXT\n");
-  const std::vector<std::string> trace = platform.Trace();
-  EXPECT_EQ(std::vector<std::string>(trace.begin(), trace.begin() + 3),
-            (std::vector<std::string>{"open \\\\.\\PhysicalDrive0", "request 8", "close"}));
+  // Drive 0: its header asked for, no descriptor request, its handle closed.
+  Trace driveZero;
+  for (const std::string& call : platform.Trace()) {
+    if (call == "open \\\\.\\PhysicalDrive1") break;
+    driveZero.push_back(call);
+  }
+  EXPECT_EQ(driveZero, (Trace{"open \\\\.\\PhysicalDrive0", "request 8", "close"}));
 }
 
 // A stream that has failed stays failed; the run still ends with status 0.
@@ -147,7 +161,11 @@ TEST(ListDriveSerials, IgnoresAFailedOutputStream) {
   out.Stream().setstate(std::ios::badbit);
   EXPECT_EQ(ListDriveSerials(platform, out.Stream()), 0);
   EXPECT_EQ(out.Written(), "");
-  EXPECT_EQ(platform.Trace().size(), 10u + 2 * 3u);
+  std::vector<std::wstring> opened;
+  for (const SimulatedDriveCall& call : platform.Calls()) {
+    if (call.kind == SimulatedDriveCall::kOpen) opened.push_back(call.fileName);
+  }
+  EXPECT_EQ(opened.size(), 10u) << "the run stopped querying drives";
 }
 
 }  // namespace

@@ -125,12 +125,16 @@ TEST(QueryDriveSerial, StaysInsideTheBufferThatTheHeaderSized) {
   };
   std::vector<std::uint8_t> offsetPastSize = DeviceDescriptor("SERIAL");
   PutLittleEndian32(offsetPastSize, kSerialNumberOffsetField, 1000);
+  // The drive writes only the fixed part, but points past it, into bytes it never wrote.
+  std::vector<std::uint8_t> offsetIntoUnwritten = DeviceDescriptorWithoutSerial();
+  PutLittleEndian32(offsetIntoUnwritten, kSerialNumberOffsetField, 40);
   const Case cases[] = {
       {"header Size 0", 0, DeviceDescriptor("SERIAL"), ""},
       {"header Size too small for SerialNumberOffset", 27, DeviceDescriptor("SERIAL"), ""},
       {"SerialNumberOffset past the buffer", 43, offsetPastSize, ""},
       {"serial cut by the header Size, no zero byte inside", 39, DeviceDescriptor("SERIAL"), "SER"},
       {"header Size larger than what the drive writes", 100, DeviceDescriptor("SERIAL"), "SERIAL"},
+      {"SerialNumberOffset into bytes the drive did not write", 64, offsetIntoUnwritten, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -141,7 +145,11 @@ TEST(QueryDriveSerial, StaysInsideTheBufferThatTheHeaderSized) {
     SimulatedDrivePlatform platform;
     platform.AddDrive(DrivePath(2), drive);
     EXPECT_EQ(QueryDriveSerial(platform, 2), c.serial);
-    EXPECT_EQ(platform.Trace().at(2), "request " + std::to_string(c.headerSize));
+    std::vector<std::uint32_t> requestSizes;
+    for (const SimulatedDriveCall& call : platform.Calls()) {
+      if (call.kind == SimulatedDriveCall::kRequest) requestSizes.push_back(call.outBufferSize);
+    }
+    EXPECT_EQ(requestSizes, (std::vector<std::uint32_t>{8, c.headerSize}));
   }
 }
 
